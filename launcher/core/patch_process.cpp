@@ -6,6 +6,7 @@
 #include "launcher/core/command_line.h"
 #include "launcher/core/process_state.h"
 #include "launcher/core/worker_control.h"
+#include "launcher/patch/target.h"
 #include "launcher/status/maintenance_gate.h"
 #include "launcher/ui/launcher_ui.h"
 #include "telemetry/pending_sends.h"
@@ -32,9 +33,6 @@ std::wstring current_directory() {
 }
 
 }  // namespace
-
-std::wstring patch_base_url() { return deploy::kPatchBaseUrl; }
-std::wstring status_url() { return patch_base_url() + L"status.json"; }
 
 bool patch_process() {
     ProcessState& state = process_state();

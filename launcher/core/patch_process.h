@@ -9,9 +9,6 @@ namespace kpatch {
 inline constexpr wchar_t kV1ClientExe[] = L"kest.exe";
 inline constexpr wchar_t kV2ClientExe[] = L"Kest.exe";
 
-std::wstring patch_base_url();  // ends with "/"
-std::wstring status_url();      // patch base URL + "status.json"
-
 // Returns true when the message loop ended with exit code 0.
 bool patch_process();
 

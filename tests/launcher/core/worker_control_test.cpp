@@ -107,9 +107,13 @@ TEST(ButtonActions, EachButtonDoesItsOneThing) {
         EXPECT_EQ(a.play, c.play);
         EXPECT_EQ(a.use_v2, c.v2);
         EXPECT_EQ(a.link.has_value(), c.link != nullptr);
-        if (c.link && a.link) EXPECT_EQ(*a.link, c.link);
+        if (c.link && a.link) {
+            EXPECT_EQ(*a.link, c.link);
+        }
         EXPECT_EQ(a.store_client_v2.has_value(), c.store >= 0);
-        if (c.store >= 0 && a.store_client_v2) EXPECT_EQ(*a.store_client_v2, c.store == 1);
+        if (c.store >= 0 && a.store_client_v2) {
+            EXPECT_EQ(*a.store_client_v2, c.store == 1);
+        }
     }
 }
 

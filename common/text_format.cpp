@@ -1,0 +1,33 @@
+#include "common/text_format.h"
+
+namespace kpatch {
+
+std::wstring format_text(std::wstring_view format, std::initializer_list<FormatArg> args) {
+    std::wstring out;
+    auto next = args.begin();
+    for (size_t i = 0; i < format.size(); ++i) {
+        wchar_t c = format[i];
+        if (c != L'%' || i + 1 == format.size()) {
+            out.push_back(c);
+            continue;
+        }
+        wchar_t spec = format[i + 1];
+        if (spec == L'%') {
+            out.push_back(L'%');
+            ++i;
+        } else if (spec == L's' || spec == L'd') {
+            if (next != args.end()) {
+                if (const auto* n = std::get_if<std::int64_t>(&*next)) out += std::to_wstring(*n);
+                else out += std::get<std::wstring_view>(*next);
+                ++next;
+            }
+            ++i;
+        } else {
+            out.push_back(c);
+        }
+    }
+    if (out.size() > kMaxFormattedChars) out.resize(kMaxFormattedChars);
+    return out;
+}
+
+}  // namespace kpatch
