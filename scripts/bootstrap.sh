@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb x11-apps xdotool imagemagick
   googletest libsodium-dev
-  autoconf automake libtool make dpkg-dev python3
+  autoconf automake libtool make dpkg-dev python3 openssl
 )
 
 missing=()
