@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -109,12 +110,25 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
     std::int64_t total = 0;
     std::vector<char> chunk;
     for (;;) {
+        // The body ends at its announced length, even when a server sends more (and some
+        // WinHTTP versions hand the excess on, then wait for a response that never comes).
+        if (content_length != 0 && total == static_cast<std::int64_t>(content_length)) return true;
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
             set_error(error, L"query data failed", true, GetLastError());
             return false;
         }
-        if (available == 0) return true;
+        if (available == 0) {
+            // A connection that closes before the announced length is a cut-off body, not
+            // a complete one (WinHTTP may report it as a normal end).
+            if (content_length != 0 && total != static_cast<std::int64_t>(content_length)) {
+                set_error(error, L"read failed", false);
+                return false;
+            }
+            return true;
+        }
+        if (content_length != 0)
+            available = static_cast<DWORD>(std::min<std::int64_t>(available, content_length - total));
         chunk.assign(available, 0);
         DWORD read = 0;
         if (!WinHttpReadData(request.get(), chunk.data(), available, &read) || read == 0) {

@@ -22,12 +22,12 @@ int base64_value(char c) {
     return -1;
 }
 
-std::span<const PublicKey> compiled_in_keys() {
+}  // namespace
+
+std::span<const PublicKey> compiled_in_trusted_keys() {
     static_assert(sizeof(PublicKey) == sizeof(deploy::kTrustedPublicKeys[0]));
     return {reinterpret_cast<const PublicKey*>(deploy::kTrustedPublicKeys), std::size(deploy::kTrustedPublicKeys)};
 }
-
-}  // namespace
 
 std::optional<std::array<std::uint8_t, 64>> decode_signature(std::string_view text) {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
@@ -78,7 +78,7 @@ bool verify_index_signature(std::string_view index, std::string_view signature_t
 }
 
 bool verify_index_signature(std::string_view index, std::string_view signature_text) {
-    return verify_index_signature(index, signature_text, compiled_in_keys());
+    return verify_index_signature(index, signature_text, compiled_in_trusted_keys());
 }
 
 FetchResult fetch_index_from(const std::wstring& base_url, const std::wstring& index_path, std::string& index,
@@ -104,7 +104,7 @@ FetchResult fetch_index_from(const std::wstring& base_url, const std::wstring& i
 
 FetchResult fetch_index(const std::wstring& index_path, std::string& index, std::wstring* error, DWORD* win_error,
                         IPatcherUI* ui) {
-    return fetch_index_from(patch_base_url(), index_path, index, error, win_error, ui, compiled_in_keys());
+    return fetch_index_from(patch_base_url(), index_path, index, error, win_error, ui, compiled_in_trusted_keys());
 }
 
 bool is_safe_relative_path(std::wstring_view path) {

@@ -36,6 +36,9 @@ inline constexpr std::uint64_t kBuildLabelMaxBytes = 256;
 
 using PublicKey = std::array<std::uint8_t, 32>;
 
+// The Ed25519 keys of the deployment configuration.
+std::span<const PublicKey> compiled_in_trusted_keys();
+
 // Downloads index_path (below the patch base URL) and its ".sig" and verifies them
 // against the compiled-in keys. error and win_error are filled for results 1 to 3.
 FetchResult fetch_index(const std::wstring& index_path, std::string& index, std::wstring* error, DWORD* win_error,

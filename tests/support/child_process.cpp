@@ -57,6 +57,23 @@ void ChildProcess::kill() {
     }
 }
 
+AdoptedProcess::AdoptedProcess(DWORD pid)
+    : process_(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {}
+
+AdoptedProcess::~AdoptedProcess() {
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 5000);
+    }
+}
+
+int AdoptedProcess::wait(DWORD timeout_ms) {
+    if (!process_ || WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    return static_cast<int>(code);
+}
+
 std::wstring helper_exe() { return exe_folder() + L"\\kest_test_helper.exe"; }
 
 ReadySignal::ReadySignal() {

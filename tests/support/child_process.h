@@ -28,6 +28,17 @@ private:
     DWORD id_ = 0;
 };
 
+// A process the test did not start itself (found by its id), killed when the object goes.
+class AdoptedProcess {
+public:
+    explicit AdoptedProcess(DWORD pid);
+    ~AdoptedProcess();
+    int wait(DWORD timeout_ms);  // exit code, or -1 on time-out
+
+private:
+    kpatch::unique_kernel_handle process_;
+};
+
 std::wstring quote_argument(const std::wstring& arg);
 std::wstring helper_exe();  // kest_test_helper.exe beside the test program
 

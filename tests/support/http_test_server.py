@@ -3,9 +3,9 @@
 
 Started by kest_test::TestServer (tests/support/test_server.cpp); see tests/support/README.md.
 
-    http_test_server.py --port-file PATH [--root DIR] [--https CERT KEY]
+    http_test_server.py --port-file PATH [--root DIR] [--https CERT KEY] [--port N]
 
-It listens on 127.0.0.1 on an ephemeral port (plain HTTP or TLS), plus a second plain-HTTP
+It listens on 127.0.0.1 on an ephemeral port, or on port N (plain HTTP or TLS), plus a second plain-HTTP
 port for the control endpoints, and writes "PORT CONTROL_PORT PID" to the port file (written
 to a temporary name, then renamed). It exits when its parent process goes away or on
 POST /__control/stop. Control endpoints (on either port, never recorded as requests):
@@ -404,6 +404,7 @@ def main():
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--root")
     parser.add_argument("--https", nargs=2, metavar=("CERTFILE", "KEYFILE"))
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
 
     # Keep nothing of the parent's but stdin/stdout/stderr.
@@ -416,7 +417,7 @@ def main():
         tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls.load_cert_chain(*args.https)
 
-    main_server = Server(("127.0.0.1", 0), state, tls)
+    main_server = Server(("127.0.0.1", args.port), state, tls)
     port = main_server.server_address[1]
     servers = [main_server, Server(("127.0.0.1", 0), state)]
     try:

@@ -334,6 +334,7 @@ TestServer::TestServer(TestServerOptions options) : https_(options.https) {
         }
         argv.insert(argv.end(), {"--root", root});
     }
+    if (options.port != 0) argv.insert(argv.end(), {"--port", std::to_string(options.port)});
     if (https_) {
         const TestCertificates& certs = test_certificates();
         if (!certs.ok) {

@@ -29,9 +29,14 @@ struct RecordedRequest {
     std::string header(const std::string& lower_case_name) const;  // empty when absent
 };
 
+// The port of the development configuration's patch server (config/development.cmake):
+// tests of the real engine serve it there. They run one at a time.
+inline constexpr int kDevPatchServerPort = 18480;
+
 struct TestServerOptions {
     std::wstring root;   // Windows folder served for GET/HEAD of unscripted paths; empty = none
     bool https = false;  // TLS with the process's test certificate for "localhost" (see TestCertificates)
+    int port = 0;        // 0: an ephemeral port; else this one (the launcher's development patch server)
 };
 
 class TestServer {
