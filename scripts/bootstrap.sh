@@ -9,7 +9,7 @@ packages=(
   cmake ninja-build pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb x11-apps xdotool imagemagick
-  googletest libsodium-dev
+  googletest libsodium-dev curl
   autoconf automake libtool make dpkg-dev python3 openssl
 )
 

@@ -24,8 +24,16 @@ DebugCapture::~DebugCapture() {
 }
 
 void DebugCapture::loop() {
+    int quiet = 0;
     while (!stop_) {
-        if (WaitForSingleObject(data_ready_.get(), 50) != WAIT_OBJECT_0) continue;
+        if (WaitForSingleObject(data_ready_.get(), 50) != WAIT_OBJECT_0) {
+            // A writer killed between taking the buffer and announcing its data leaves the
+            // buffer taken, and every later writer would time out: after half a second of
+            // quiet, offer the buffer again.
+            if (++quiet == 10) SetEvent(buffer_ready_.get());
+            continue;
+        }
+        quiet = 0;
         const char* p = static_cast<const char*>(view_);
         DWORD pid;
         std::memcpy(&pid, p, 4);

@@ -1,6 +1,7 @@
 // The real launcher.exe as a player runs it, against a loopback patch server on the
 // development configuration's address. Observed through the files on disk, the server's
 // request log, the launcher's debug lines and its exit code.
+#include "common/localization.h"
 #include "launcher/patch/md5.h"
 #include "tests/support/child_process.h"
 #include "tests/support/debug_capture.h"
@@ -14,6 +15,7 @@
 #include <windows.h>
 
 #include <map>
+#include <random>
 
 namespace {
 
@@ -355,6 +357,56 @@ TEST_F(Launcher, ClosingTheWindowDuringADownloadStopsPromptlyAndLeavesNoPartialF
     EXPECT_LT(elapsed, 5000u);
     EXPECT_FALSE(kest_test::file_exists(install / L"big.bin"));
     EXPECT_TRUE(no_part_files(install.path()));
+}
+
+TEST_F(Launcher, KilledAtRandomPointsOfADownloadItStillConvergesToTheIndex) {
+    std::map<std::wstring, std::string> files;
+    for (int i = 0; i < 8; ++i) files[L"data\\part" + std::to_wstring(i) + L".pak"] = std::string(300000 + i, char('a' + i));
+    tree.publish(files);
+    serve();
+    // Every file trickles in, so that a kill lands in the middle of some transfer.
+    for (const auto& [path, content] : files) {
+        std::string url = "/get/" + std::string(path.begin(), path.end());
+        std::replace(url.begin(), url.end(), '\\', '/');
+        route(R"({"path": ")" + url + R"(", "prefix": true, "mode": "slow", "chunk": 16384, "interval_ms": 20,)"
+              R"( "file": ")" + url.substr(1) + R"("})");
+    }
+    std::mt19937 random(20261210);  // a fixed seed: the same kill points on every run
+    std::uniform_int_distribution<int> delay_ms(0, 900);
+    int kills = 0;
+    for (int round = 0; round < 6; ++round) {
+        auto child = start();
+        ASSERT_TRUE(capture.wait_for(child->id(), "[kestpatcher] ", kPassTimeoutMs));
+        Sleep(delay_ms(random));
+        if (capture.seen(child->id(), "pass end: ")) break;  // it finished before the kill
+        child->kill();
+        ++kills;
+        // Whatever a real name holds is a whole, verified file.
+        for (const auto& [path, content] : files) {
+            std::wstring local = install / path;
+            if (kest_test::file_exists(local)) EXPECT_EQ(kest_test::read_file(local), content) << round;
+        }
+    }
+    EXPECT_GE(kills, 3);
+    auto last = start();
+    EXPECT_NE(pass_end(*last).find("Ready to play!"), std::string::npos);
+    EXPECT_TRUE(installed(files));
+    EXPECT_TRUE(no_part_files(install / L"data"));
+    close(*last);
+}
+
+TEST_F(Launcher, ShowsItsTextsInTheLanguageOfSettingsCfg) {
+    tree.publish(game);
+    serve();
+    ASSERT_TRUE(kest_test::write_file(install / L"settings.cfg", "[locale]\nlanguage=de\nlocale_name=de\n"));
+    auto child = start();
+    // Debug lines reach us in the ANSI code page.
+    std::wstring german = kpatch::language_text(1, 20);
+    char ansi[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, german.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr);
+    EXPECT_EQ(pass_end(*child), ansi);
+    EXPECT_NE(german, kpatch::language_text(0, 20));
+    close(*child);
 }
 
 }  // namespace
