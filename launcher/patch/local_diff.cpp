@@ -8,9 +8,78 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
+#include <unordered_map>
 
 namespace kpatch {
+namespace {
+
+// Sizes and times of the index's files. A folder that holds many entries is listed once
+// (one directory read instead of one query per file, which is what keeps an ordinary start
+// fast); a name the listing does not show is asked for on its own, exactly as before.
+class LocalFacts {
+public:
+    LocalFacts(const std::vector<PatchEntry>& index, const std::wstring& root)
+        : index_(index), root_(root), found_(index.size(), 0), facts_(index.size()) {
+        std::map<std::wstring, std::vector<size_t>> by_folder;
+        for (size_t i = 0; i < index.size(); ++i) by_folder[folder_of(index[i].path)].push_back(i);
+        for (const auto& [folder, entries] : by_folder)
+            if (entries.size() >= kListAtEntries) list(folder, entries);
+    }
+
+    bool get(size_t i, std::int64_t& size, std::int64_t& mtime) const {
+        if (found_[i]) {
+            size = facts_[i].first;
+            mtime = facts_[i].second;
+            return true;
+        }
+        return local_file_facts(entry_local_path(root_, index_[i].path), size, mtime);
+    }
+
+private:
+    static constexpr size_t kListAtEntries = 8;
+    using Facts = std::pair<std::int64_t, std::int64_t>;
+
+    static std::wstring folder_of(const std::wstring& path) {
+        size_t slash = path.find_last_of(L"\\/");
+        return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+    }
+    static std::wstring upper(std::wstring s) {
+        if (!s.empty()) CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+        return s;
+    }
+
+    void list(const std::wstring& folder, const std::vector<size_t>& entries) {
+        std::wstring pattern = (folder.empty() ? root_ : entry_local_path(root_, folder)) + L"\\*";
+        WIN32_FIND_DATAW fd;
+        unique_find find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
+                                          FIND_FIRST_EX_LARGE_FETCH));
+        if (!find) return;
+        std::unordered_map<std::wstring, Facts> files;
+        do {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            std::int64_t size = (static_cast<std::int64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+            std::int64_t mtime = (static_cast<std::int64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 fd.ftLastWriteTime.dwLowDateTime;
+            files.emplace(upper(fd.cFileName), Facts{size, mtime});
+        } while (FindNextFileW(find.get(), &fd));
+        for (size_t i : entries) {
+            const std::wstring& path = index_[i].path;
+            auto it = files.find(upper(path.substr(folder.empty() ? 0 : folder.size() + 1)));
+            if (it == files.end()) continue;
+            found_[i] = 1;
+            facts_[i] = it->second;
+        }
+    }
+
+    const std::vector<PatchEntry>& index_;
+    const std::wstring& root_;
+    std::vector<char> found_;
+    std::vector<Facts> facts_;
+};
+
+}  // namespace
 
 std::string file_md5_hex(const std::wstring& path, const std::function<bool(std::int64_t)>& progress) {
     unique_file file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -39,10 +108,11 @@ std::vector<PatchEntry> diff_local(const std::vector<PatchEntry>& index, const s
     std::vector<char> download(index.size(), 0);
     std::vector<ToHash> to_hash;
     std::int64_t total = 0;
+    const LocalFacts facts(index, root);
     for (size_t i = 0; i < index.size(); ++i) {
         const PatchEntry& e = index[i];
         std::int64_t size = 0, mtime = 0;
-        if (!local_file_facts(entry_local_path(root, e.path), size, mtime) || size != e.size) {
+        if (!facts.get(i, size, mtime) || size != e.size) {
             download[i] = 1;
             continue;
         }
