@@ -122,6 +122,18 @@ TEST_F(LocalDiff, CancelReturnsNothingAndKeepsWhatWasHashed) {
     EXPECT_EQ(cache.count("a.pak"), 1u);
 }
 
+TEST_F(LocalDiff, AFolderOfManyEntriesIsReadAsTheFilesThemselvesWouldBe) {
+    for (int i = 0; i < 12; ++i) add(L"pack\\f" + std::to_wstring(i) + L".dat", std::string(i + 1, 'p'));
+    index[3].path = L"PACK\\F3.DAT";        // another spelling of the same file
+    index[4].size = 99;                      // a wrong size
+    ASSERT_TRUE(DeleteFileW((dir / L"pack\\f5.dat").c_str()));
+    DeleteFileW((dir / L"pack\\f6.dat").c_str());
+    ASSERT_TRUE(CreateDirectoryW((dir / L"pack\\f6.dat").c_str(), nullptr));  // a folder is no file
+    EXPECT_EQ(diff(false), (std::vector<std::wstring>{L"pack\\f4.dat", L"pack\\f5.dat", L"pack\\f6.dat"}));
+    EXPECT_EQ(diff(false), (std::vector<std::wstring>{L"pack\\f4.dat", L"pack\\f5.dat", L"pack\\f6.dat"}));
+    EXPECT_TRUE(hashed.empty()) << "the listing's times match the cache's";
+}
+
 TEST(CheckProgressDisplay, TouchesTheWindowOnlyWhenSomethingShownChanges) {
     kest_test::FakeUI ui;
     std::atomic<bool> stopping{false};
