@@ -11,11 +11,11 @@ std::wstring format_text(std::wstring_view format, std::initializer_list<FormatA
             out.push_back(c);
             continue;
         }
-        wchar_t spec = format[i + 1];
-        if (spec == L'%') {
+        wchar_t conversion = format[i + 1];
+        if (conversion == L'%') {
             out.push_back(L'%');
             ++i;
-        } else if (spec == L's' || spec == L'd') {
+        } else if (conversion == L's' || conversion == L'd') {
             if (next != args.end()) {
                 if (const auto* n = std::get_if<std::int64_t>(&*next)) out += std::to_wstring(*n);
                 else out += std::get<std::wstring_view>(*next);

@@ -2,6 +2,8 @@
 
 #include "launcher/core/patch_worker.h"
 
+#include <system_error>
+
 namespace kpatch {
 
 bool start_patch_worker(ProcessState& state, bool repair, bool play, bool use_v2) {
@@ -10,7 +12,12 @@ bool start_patch_worker(ProcessState& state, bool repair, bool play, bool use_v2
     // worker_busy was clear, so a previous thread has finished its work: reap it.
     if (state.worker.joinable()) state.worker.join();
     IPatcherUI* ui = state.worker_ui;
-    state.worker = std::thread([&state, ui, repair, play, use_v2] { patch_worker(state, ui, repair, play, use_v2); });
+    try {
+        state.worker = std::thread([&state, ui, repair, play, use_v2] { patch_worker(state, ui, repair, play, use_v2); });
+    } catch (const std::system_error&) {
+        state.worker_busy = false;  // no thread: later requests must not be dropped forever
+        return false;
+    }
     return true;
 }
 

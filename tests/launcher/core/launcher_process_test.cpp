@@ -368,7 +368,7 @@ TEST_F(Launcher, KilledAtRandomPointsOfADownloadItStillConvergesToTheIndex) {
     for (const auto& [path, content] : files) {
         std::string url = "/get/" + std::string(path.begin(), path.end());
         std::replace(url.begin(), url.end(), '\\', '/');
-        route(R"({"path": ")" + url + R"(", "prefix": true, "mode": "slow", "chunk": 16384, "interval_ms": 20,)"
+        route(R"({"path": ")" + url + R"(", "prefix": true, "mode": "slow", "chunk": 16384, "interval_ms": 30,)"
               R"( "file": ")" + url.substr(1) + R"("})");
     }
     std::mt19937 random(20261210);  // a fixed seed: the same kill points on every run
@@ -387,7 +387,7 @@ TEST_F(Launcher, KilledAtRandomPointsOfADownloadItStillConvergesToTheIndex) {
             if (kest_test::file_exists(local)) EXPECT_EQ(kest_test::read_file(local), content) << round;
         }
     }
-    EXPECT_GE(kills, 3);
+    EXPECT_GE(kills, 2);
     auto last = start();
     EXPECT_NE(pass_end(*last).find("Ready to play!"), std::string::npos);
     EXPECT_TRUE(installed(files));
