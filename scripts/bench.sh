@@ -23,6 +23,15 @@ winpath() { echo "Z:${1//\//\\}"; }
 now() { date +%s.%N; }
 ratio() { python3 -c "print(f'{$1/$2:.2f}')"; }
 field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p"; }
+server=
+trap '[ -z "$server" ] || kill $server 2>/dev/null || true' EXIT
+# Serves a folder on the development patch server's address with Python's static server.
+serve() {
+  [ -z "$server" ] || { kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; }
+  python3 -m http.server 18480 --bind 127.0.0.1 --directory "$1" > /dev/null 2>&1 &
+  server=$!
+  for _ in $(seq 1 50); do python3 -c 'import socket; socket.create_connection(("127.0.0.1", 18480), 0.2)' 2>/dev/null && break; sleep 0.1; done
+}
 
 if [ "$what" = all ] || [ "$what" = md5 ]; then
   echo "== MD5 of a 1 GiB file (target: at least 90 % of md5sum's throughput)"
@@ -76,10 +85,7 @@ if [ "$what" = all ] || [ "$what" = install ]; then
   rm -rf "$bench/server" && "$build/tools/kest-publish" publish "$root/config/demo-keys/demo-ed25519.secret" \
     "$bench/server" "$game" > /dev/null
   echo '{}' > "$bench/server/status.json"
-  python3 -m http.server 18480 --bind 127.0.0.1 --directory "$bench/server" > /dev/null 2>&1 &
-  server=$!
-  trap 'kill $server 2>/dev/null || true' EXIT
-  for _ in $(seq 1 50); do python3 -c 'import socket; socket.create_connection(("127.0.0.1", 18480), 0.2)' 2>/dev/null && break; sleep 0.1; done
+  serve "$bench/server"
   urls=$(sed 's/=.*//' "$bench/server/index.txt" | sed 's|^|http://127.0.0.1:18480/get/|')
   rm -rf "$bench/curl" && mkdir -p "$bench/curl"
   t0=$(now)
@@ -91,8 +97,6 @@ if [ "$what" = all ] || [ "$what" = install ]; then
   ours=$(echo "$line" | field seconds)
   echo "curl one by one: $(printf '%.2f' "$native") s   launcher engine: $ours s   ratio: $(ratio "$ours" "$native")"
   echo "launcher: $line"
-  kill $server 2>/dev/null || true
-  wait $server 2>/dev/null || true
 
   echo "== an up-to-date start of 50,000 files: status, index, cache and diff until Play would be enabled"
   [ -f "$bench/many/index.txt" ] || "$0" --in-session diff > /dev/null
@@ -102,9 +106,7 @@ if [ "$what" = all ] || [ "$what" = install ]; then
     "$bench/game50k" > /dev/null
   echo '{}' > "$bench/server50k/status.json"
   cp -r "$bench/game50k" "$bench/install50k"
-  python3 -m http.server 18480 --bind 127.0.0.1 --directory "$bench/server50k" > /dev/null 2>&1 &
-  server=$!
-  for _ in $(seq 1 50); do python3 -c 'import socket; socket.create_connection(("127.0.0.1", 18480), 0.2)' 2>/dev/null && break; sleep 0.1; done
+  serve "$bench/server50k"
   kb uptodate http://127.0.0.1:18480/ "$(winpath "$bench/install50k")" > /dev/null  # the first start hashes everything
   echo "launcher: $(kb uptodate http://127.0.0.1:18480/ "$(winpath "$bench/install50k")")"
 fi
