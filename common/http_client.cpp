@@ -15,6 +15,16 @@ struct InternetHandleCloser {
 };
 using unique_internet = std::unique_ptr<void, InternetHandleCloser>;
 
+// Callers read GetLastError right after a failed call (to tell a full disk from a network
+// error): keep the failing call's error across the handle closing that follows it.
+struct LastErrorKeeper {
+    DWORD code = 0;
+    bool failed = false;
+    ~LastErrorKeeper() {
+        if (failed) SetLastError(code);
+    }
+};
+
 void set_error(std::wstring* error, const wchar_t* text, bool with_code, DWORD code = 0) {
     if (!error) return;
     *error = text;
@@ -40,6 +50,13 @@ void create_parent_folders(const std::wstring& path) {
 
 bool http_request(const std::wstring& url, const wchar_t* verb, const std::string* body, const wchar_t* extra_headers,
                   int timeout_ms, const HttpConsumer& consumer, const HttpProgress& progress, std::wstring* error) {
+    LastErrorKeeper keeper;  // destroyed after the WinHTTP handles
+    auto fail = [&](const wchar_t* text, bool with_code) {
+        keeper.code = GetLastError();
+        keeper.failed = true;
+        set_error(error, text, with_code, keeper.code);
+        return false;
+    };
     wchar_t host[256] = {};
     std::vector<wchar_t> path(4096);
     URL_COMPONENTS parts{sizeof parts};
@@ -52,8 +69,7 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
     parts.lpszExtraInfo = extra.data();
     parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
-        set_error(error, L"bad url", false);
-        return false;
+        return fail(L"bad url", false);
     }
     std::wstring query(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     query = query.substr(0, query.find(L'#'));  // a fragment is never sent
@@ -63,21 +79,18 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
     unique_internet session(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
-        set_error(error, L"WinHttpOpen failed", true, GetLastError());
-        return false;
+        return fail(L"WinHttpOpen failed", true);
     }
     WinHttpSetTimeouts(session.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms);
     unique_internet connection(WinHttpConnect(session.get(), host, parts.nPort, 0));
     if (!connection) {
-        set_error(error, L"connect failed", true, GetLastError());
-        return false;
+        return fail(L"connect failed", true);
     }
     DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
     unique_internet request(WinHttpOpenRequest(connection.get(), verb, object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                                WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request) {
-        set_error(error, L"open request failed", true, GetLastError());
-        return false;
+        return fail(L"open request failed", true);
     }
     // WinHttpSetTimeouts does not bound the wait for the response headers everywhere (Wine
     // waits forever on a server that accepts and stays silent); this option does.
@@ -90,8 +103,7 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
     if (!WinHttpSendRequest(request.get(), extra_headers ? extra_headers : WINHTTP_NO_ADDITIONAL_HEADERS,
                             extra_headers ? static_cast<DWORD>(-1) : 0, data, length, length, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
-        set_error(error, L"send/recv failed", true, GetLastError());
-        return false;
+        return fail(L"send/recv failed", true);
     }
 
     DWORD status = 0, size = sizeof status;
@@ -115,15 +127,13 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
         if (content_length != 0 && total == static_cast<std::int64_t>(content_length)) return true;
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) {
-            set_error(error, L"query data failed", true, GetLastError());
-            return false;
+            return fail(L"query data failed", true);
         }
         if (available == 0) {
             // A connection that closes before the announced length is a cut-off body, not
             // a complete one (WinHTTP may report it as a normal end).
             if (content_length != 0 && total != static_cast<std::int64_t>(content_length)) {
-                set_error(error, L"read failed", false);
-                return false;
+                return fail(L"read failed", false);
             }
             return true;
         }
@@ -132,17 +142,14 @@ bool http_request(const std::wstring& url, const wchar_t* verb, const std::strin
         chunk.assign(available, 0);
         DWORD read = 0;
         if (!WinHttpReadData(request.get(), chunk.data(), available, &read) || read == 0) {
-            set_error(error, L"read failed", true, GetLastError());
-            return false;
+            return fail(L"read failed", true);
         }
         if (consumer && !consumer(chunk.data(), read, content_length)) {
-            set_error(error, L"write failed", false);
-            return false;
+            return fail(L"write failed", false);
         }
         total += read;
         if (progress && !progress(total, content_length ? static_cast<std::int64_t>(content_length) : total)) {
-            set_error(error, L"cancelled", false);
-            return false;
+            return fail(L"cancelled", false);
         }
     }
 }
@@ -176,11 +183,17 @@ bool http_get_file(const std::wstring& url, const std::wstring& path, const Http
     }
     auto write = [file](const char* bytes, std::size_t count, std::uint64_t) {
         DWORD written = 0;
-        return WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count;
+        if (!WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr)) return false;
+        if (written != count) SetLastError(ERROR_DISK_FULL);
+        return written == count;
     };
     bool ok = http_request(url, L"GET", nullptr, nullptr, kHttpGetTimeoutMs, write, progress, error);
+    DWORD code = GetLastError();
     CloseHandle(file);
-    if (!ok) DeleteFileW(path.c_str());
+    if (!ok) {
+        DeleteFileW(path.c_str());
+        SetLastError(code);
+    }
     return ok;
 }
 
