@@ -1,6 +1,7 @@
 #include "launcher/core/patch_pass.h"
 
 #include "common/debug_log.h"
+#include "common/file_replace.h"
 #include "common/localization.h"
 #include "common/text_format.h"
 #include "launcher/core/client_choice.h"
@@ -41,11 +42,6 @@ void report(const Pass& p, const std::wstring& step, long code) {
                          current_language_code());
 }
 
-std::wstring last_component(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // How a pass that does not complete ends: a V2 message after an applied V1 index goes to
 // the gate as its headline, so the gate's maintenance lines stay on screen.
 void show_final_text(const Pass& p, const std::wstring& text) {
@@ -70,21 +66,6 @@ void finish_ready(const Pass& p, const std::wstring& ready) {
         p.ui->set_status_text(p.state.warning_text.empty() ? ready : p.state.warning_text);
         p.ui->set_play_enabled(true);
     }
-}
-
-// Writes the index bytes to root\.index.txt through a temporary file.
-bool save_applied_list(const std::wstring& root, const std::string& index) {
-    CreateDirectoryW(root.c_str(), nullptr);
-    const std::wstring path = root + L"\\" + kUnityAppliedList, temp = path + L".tmp";
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(h, index.data(), static_cast<DWORD>(index.size()), &written, nullptr) &&
-              written == index.size();
-    ok = CloseHandle(h) && ok;
-    if (ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    DeleteFileW(temp.c_str());
-    return false;
 }
 
 }  // namespace
@@ -161,7 +142,7 @@ PassEnd run_patch_pass(ProcessState& state, IPatcherUI* ui, bool repair, int res
 
     const std::wstring own_path = own_launcher_path();
     DownloadPhase phase{ui,   target, patch_base_url(), compiled_in_trusted_keys(), index, to_download, cache,
-                        root, restarts_left, state.stopping, last_component(own_path)};
+                        root, restarts_left, state.stopping, last_path_component(own_path)};
     DownloadOutcome outcome = run_download_phase(phase);
     switch (outcome.kind) {
         case DownloadOutcome::Restart:
@@ -184,7 +165,8 @@ PassEnd run_patch_pass(ProcessState& state, IPatcherUI* ui, bool repair, int res
             int pruned = prune_unity(*old_list, entries, root);
             debug_line(L"unity: pruned " + std::to_wstring(pruned) + L" file(s) the new index dropped");
         }
-        if (!save_applied_list(root, index))
+        CreateDirectoryW(root.c_str(), nullptr);
+        if (!replace_file_contents(root + L"\\" + kUnityAppliedList, index))
             debug_line(L"unity: could not save .index.txt (next prune knows less, deletes nothing extra)");
         {
             std::lock_guard lock(state.applied_mutex);
@@ -201,7 +183,7 @@ PassEnd run_patch_pass(ProcessState& state, IPatcherUI* ui, bool repair, int res
 
     if (outcome.launcher_replaced) {
         ui->set_status_text(ui_text(19));
-        launch_game(last_component(own_path), L"");
+        launch_game(last_path_component(own_path), L"");
         ui->quit(0);
         return PassEnd::Done;
     }
@@ -212,7 +194,7 @@ PassEnd run_patch_pass(ProcessState& state, IPatcherUI* ui, bool repair, int res
     if (updated == SelfUpdateFailed) {
         report(p, L"self_update", static_cast<long>(update_win_error));
     } else if (updated == SelfUpdateInstalled) {
-        if (launch_game(last_component(own_path), L"")) {
+        if (launch_game(last_path_component(own_path), L"")) {
             ui->set_status_text(ui_text(19));
             debug_line(L"pass end: " + ui_text(19));
             ui->quit(0);

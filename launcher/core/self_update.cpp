@@ -12,11 +12,6 @@ namespace {
 
 void log(const std::wstring& text) { debug_line(L"self-update: " + text); }
 
-std::wstring file_name_of(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 int fail(std::wstring* error, const std::wstring& text) {
     log(text);
     if (error) *error = text;
@@ -50,7 +45,7 @@ std::wstring update_entry_name(const std::wstring& name) {
 
 int self_update(const std::wstring& root, const std::wstring& launcher, const std::vector<PatchEntry>& index,
                 std::wstring* error, DWORD* win_error) {
-    const std::wstring wanted = update_entry_name(file_name_of(launcher));
+    const std::wstring wanted = update_entry_name(last_path_component(launcher));
     const PatchEntry* entry = nullptr;
     for (const PatchEntry& e : index) {
         if (CompareStringOrdinal(e.path.c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL) {
@@ -103,7 +98,7 @@ int self_update(const std::wstring& root, const std::wstring& launcher, const st
         return fail(error, L"the installed launcher does not match the signed index");
     }
     SetEnvironmentVariableW(kSelfUpdatedVariable, entry_hash.c_str());
-    log(L"installed " + entry->path + L" over " + file_name_of(launcher));
+    log(L"installed " + entry->path + L" over " + last_path_component(launcher));
     return SelfUpdateInstalled;
 }
 

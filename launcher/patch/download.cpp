@@ -9,11 +9,6 @@
 namespace kpatch {
 namespace {
 
-std::wstring last_component(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 int percent(std::int64_t done, std::int64_t total) {
     return total < 1 ? 0 : static_cast<int>(done * 100 / total);
 }
@@ -83,7 +78,7 @@ DownloadOutcome run_download_phase(const DownloadPhase& p) {
     for (std::int64_t i = 0; i < n; ++i) {
         const PatchEntry& e = p.to_download[i];
         if (p.stopping) return out.kind = DownloadOutcome::Stopped, out;
-        const std::wstring name = last_component(e.path);
+        const std::wstring name = last_path_component(e.path);
         ui->set_status_text(format_text(ui_text(16), {std::wstring_view(name), i + 1, n}));
         ui->set_file_progress(0);
         const std::wstring url = entry_url(p.base_url, p.target, e.path);

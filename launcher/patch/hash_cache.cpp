@@ -1,5 +1,6 @@
 #include "launcher/patch/hash_cache.h"
 
+#include "common/file_replace.h"
 #include "common/unique_handle.h"
 
 #include <windows.h>
@@ -139,17 +140,7 @@ void save_hash_cache(const std::wstring& root, HashCache cache, const std::vecto
         for (const PatchEntry& e : index) keep.insert(cache_key(e.path));
         std::erase_if(cache, [&](const auto& item) { return !keep.count(item.first); });
     }
-    const std::string bytes = serialize_hash_cache(cache);
-    const std::wstring path = root + L"\\" + kHashCacheFile;
-    const std::wstring temp = path + L".tmp";
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    ok = CloseHandle(h) && ok;
-    if (!ok || !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileW(temp.c_str());
+    replace_file_contents(root + L"\\" + kHashCacheFile, serialize_hash_cache(cache));
 }
 
 bool local_file_facts(const std::wstring& path, std::int64_t& size, std::int64_t& mtime) {

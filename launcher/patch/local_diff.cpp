@@ -161,8 +161,7 @@ bool CheckProgressDisplay::operator()(const std::wstring& path, std::int64_t fil
     int total = all_total < 1 ? 100 : static_cast<int>(all_done * 100 / all_total);
     int file = file_total < 1 ? 100 : static_cast<int>(file_done * 100 / file_total);
     if (total != last_total_ || path != last_path_) {
-        size_t slash = path.find_last_of(L"\\/");
-        std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+        const std::wstring name = last_path_component(path);
         ui_->set_status_text(format_text(ui_text(repair_ ? 15 : 14), {std::int64_t{total}, std::wstring_view(name)}));
         ui_->set_total_progress(total);
         last_total_ = total;

@@ -2,6 +2,7 @@
 
 #include "common/debug_log.h"
 #include "common/unique_handle.h"
+#include "launcher/patch/target.h"
 
 #include <windows.h>
 
@@ -16,20 +17,10 @@ std::wstring lower_ascii(std::wstring s) {
     return s;
 }
 
-std::wstring last_component(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring prune_key(std::wstring path) {
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     return lower_ascii(path);
-}
-
-std::wstring join(const std::wstring& root, const std::wstring& rest) {
-    if (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) return root + rest;
-    return root + L"\\" + rest;
 }
 
 }  // namespace
@@ -45,7 +36,7 @@ std::vector<std::wstring> superseded_packs(const std::vector<PatchEntry>& index,
     if (index.empty()) return {};
     std::set<std::wstring> keep;
     for (const PatchEntry& e : index) {
-        std::wstring name = last_component(e.path);
+        std::wstring name = last_path_component(e.path);
         if (is_pack_name(name)) keep.insert(lower_ascii(name));
     }
     std::vector<std::wstring> out;
@@ -55,7 +46,7 @@ std::vector<std::wstring> superseded_packs(const std::vector<PatchEntry>& index,
 }
 
 int prune_packs(const std::vector<PatchEntry>& index, const std::wstring& root) {
-    const std::wstring folder = join(root, L"pack");
+    const std::wstring folder = entry_local_path(root, L"pack");
     std::vector<std::wstring> found;
     WIN32_FIND_DATAW fd;
     unique_find find(FindFirstFileW((folder + L"\\kest_patch_*").c_str(), &fd));
@@ -98,7 +89,7 @@ int prune_unity(const std::vector<PatchEntry>& old_entries, const std::vector<Pa
     int count = 0;
     for (const std::wstring& path : dropped_paths(old_entries, new_entries)) {
         if (!is_safe_relative_path(path)) continue;
-        if (DeleteFileW(join(root, path).c_str())) {
+        if (DeleteFileW(entry_local_path(root, path).c_str())) {
             debug_line(L"unity prune: " + path);
             ++count;
         }
@@ -107,7 +98,7 @@ int prune_unity(const std::vector<PatchEntry>& old_entries, const std::vector<Pa
 }
 
 std::optional<std::vector<PatchEntry>> read_applied_list(const std::wstring& root) {
-    unique_file file(CreateFileW(join(root, kUnityAppliedList).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    unique_file file(CreateFileW(entry_local_path(root, kUnityAppliedList).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return std::nullopt;
     std::string bytes;

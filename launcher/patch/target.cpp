@@ -33,6 +33,11 @@ std::wstring target_root(const Target& target) {
     return root;
 }
 
+std::wstring last_path_component(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
 std::wstring entry_local_path(const std::wstring& root, const std::wstring& entry_path) {
     if (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) return root + entry_path;
     return root + L"\\" + entry_path;

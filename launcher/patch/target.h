@@ -27,6 +27,9 @@ std::wstring build_label_url(const std::wstring& base);
 
 // The current directory, plus "\" + subdir for the V2 target.
 std::wstring target_root(const Target& target);
+// The last component of a path (after its last "\" or "/").
+std::wstring last_path_component(const std::wstring& path);
+
 // root + "\" + path (no separator added when root already ends in one).
 std::wstring entry_local_path(const std::wstring& root, const std::wstring& entry_path);
 
